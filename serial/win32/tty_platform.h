@@ -13,6 +13,8 @@ struct TTYPlatform {
     HFONT hTextFont = nullptr;
     LOGFONTA lfTextFont{};
     COLORREF crTextColor = 0;
+    HANDLE hThread = nullptr;  // the receive thread, while a connection is open
+    DWORD dwLastError = 0;     // why the last ConnectPort/ConfigurePort failed
 };
 
 // The record of the main window, kept in its extra window word 0.
