@@ -433,8 +433,8 @@ void Sequencer::StartGo(TTYInfo& tty) {
 
 // ---- front-end queries ----
 
-Progress Sequencer::progress() const {
-    Progress p;
+OperationProgress Sequencer::progress() const {
+    OperationProgress p;
     p.command = boot_.command;
     p.sector = boot_.sector;
     p.sectors = sectors_;

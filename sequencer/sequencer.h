@@ -68,7 +68,7 @@ enum class Outcome {
 
 const char* OutcomeName(Outcome outcome);
 
-struct Progress {
+struct OperationProgress {
     int32_t command = 0;
     int32_t sector = 0;        // next sector of the upload
     int32_t sectors = 0;       // sectors in the image; 0 until the image was first read
@@ -104,7 +104,7 @@ public:
 
     bool TimerRunning() const { return timerRunning_; }
     Outcome outcome() const { return outcome_; }
-    Progress progress() const;
+    OperationProgress progress() const;
 
     // True while a receive step is due and the answer it waits for is already
     // all there (or too long to be judged), so that a fast front end may set
