@@ -288,6 +288,35 @@ TEST(Cycle, AnAnswerFromBeforeTheStartStepIsDropped) {
     EXPECT_EQ(r.seq.outcome(), Outcome::GoUnanswered);
 }
 
+TEST(Road, CaptureUploadAndGoEachOpenAndCloseThePort) {
+    Rig r;
+    r.host.device = [](const Bytes& frame) {
+        if (frame == Str("A")) return LF_COLON_CR;
+        if (frame.size() == 133) return ACK;
+        return Str("\n!\r");
+    };
+    r.host.image = Bytes(300, 0x42);
+    std::snprintf(r.boot.szFileName, sizeof r.boot.szFileName, "fw.enc");
+
+    r.seq.ArmCapture(BTN_CAP, false, false);
+    EXPECT_EQ(r.RunToEnd(), 5);
+    EXPECT_EQ(r.seq.outcome(), Outcome::Captured);
+
+    r.seq.ArmUpgrade(false, true);
+    EXPECT_EQ(r.RunToEnd(), 3 * 22 + 4);
+    EXPECT_EQ(r.seq.outcome(), Outcome::UploadComplete);
+    EXPECT_EQ(r.seq.progress().sector, 3);
+    EXPECT_EQ(r.seq.progress().sectors, 3);
+
+    r.seq.ArmGo();
+    EXPECT_EQ(r.RunToEnd(), 23);
+    EXPECT_EQ(r.seq.outcome(), Outcome::GoDone);
+
+    EXPECT_EQ(r.host.connectBauds.size(), 3u);
+    EXPECT_EQ(r.host.disconnects, 3);
+    EXPECT_EQ(r.host.frames.size(), 5u);
+}
+
 TEST(Find, ReplacesBothPanesAndForgetsTheFile) {
     Rig r;
     r.host.panes[EDIT_DEBUG] = "old\r\n";
