@@ -31,6 +31,6 @@ int SendPortBlock(TTYInfo* tty, const uint8_t* bytes, int32_t len);
 // Writes the bytes in one write (fast mode). 1 when all went out, 0 otherwise.
 int WritePortAll(TTYInfo* tty, const uint8_t* bytes, int32_t len);
 
-// The OS's reason for the last failed ConnectPort/ConfigurePort, in words
-// ("port busy", "no such port", "permission denied", ...); empty when none.
+// The OS's reason for the last failed ConnectPort, ConfigurePort or write, in
+// words ("port busy", "no such port", "permission denied", ...); empty when none.
 std::string LastPortError(const TTYInfo* tty);
