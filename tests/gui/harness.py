@@ -72,6 +72,11 @@ def ensure_environment():
     # The first start of a new prefix sets it up; do it once, up front.
     subprocess.run([WINE, 'wineboot', '-i'], env=wine_env(), stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=180, check=True)
+    # No window manager runs on the test display: Wine draws the captions and
+    # frames itself, so screenshots show them.
+    subprocess.run([WINE, 'reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Decorated',
+                    '/t', 'REG_SZ', '/d', 'N', '/f'], env=wine_env(), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60, check=True)
     _environment_ready = True
 
 
