@@ -173,6 +173,8 @@ std::string LastPortError(const TTYInfo* tty) {
         // The serial driver's answer to an open of a port held by another
         // program as much as to a missing right.
         return "permission denied (or port busy)";
+    case ERROR_TIMEOUT:
+        return "write timed out";
     default:
         break;
     }

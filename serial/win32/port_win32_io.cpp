@@ -122,15 +122,27 @@ int WritePortAll(TTYInfo* tty, const uint8_t* bytes, int32_t len) {
     DWORD dwBytesWritten = 0;
     const DWORD count = static_cast<DWORD>(len);
     if (!WriteFile(tty->hComm, bytes, count, &dwBytesWritten, osSend)) {
-        if (GetLastError() != ERROR_IO_PENDING) return 0;
+        if (GetLastError() != ERROR_IO_PENDING) {
+            tty->platform->dwLastError = GetLastError();
+            return 0;
+        }
         // Ten bits per byte on the line.
         const DWORD baud = tty->dwBaud ? tty->dwBaud : 1;
         const DWORD lineMs = static_cast<DWORD>(10ull * 1000ull * count / baud);
         if (WaitForSingleObject(osSend->hEvent, lineMs + kBlockWriteSlackMs) != WAIT_OBJECT_0) {
             AbandonWrite(tty);
+            tty->platform->dwLastError = ERROR_TIMEOUT;
             return 0;
         }
-        if (!GetOverlappedResult(tty->hComm, osSend, &dwBytesWritten, FALSE)) return 0;
+        if (!GetOverlappedResult(tty->hComm, osSend, &dwBytesWritten, FALSE)) {
+            tty->platform->dwLastError = GetLastError();
+            return 0;
+        }
     }
-    return dwBytesWritten == count ? 1 : 0;
+    // A short count: the driver's write time-out ended the write.
+    if (dwBytesWritten != count) {
+        tty->platform->dwLastError = ERROR_TIMEOUT;
+        return 0;
+    }
+    return 1;
 }

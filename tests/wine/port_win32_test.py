@@ -1,0 +1,151 @@
+"""The peer of port_win32_test.exe: holds the master side of the pseudo-terminal
+that COM1 is mapped to and does what the program asks, one request per line.
+
+Usage: port_win32_test.py <port_win32_test.exe>
+"""
+import os
+import select
+import subprocess
+import sys
+import termios
+import threading
+import time
+import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'gui'))
+import harness  # noqa: E402
+
+STEP_TIMEOUT_S = 30
+
+
+def open_pty():
+    """The master fd and the slave's path; the slave is not kept open here, so
+    the master sees a hang-up whenever the program has the port closed."""
+    master, slave = os.openpty()
+    tty.setraw(master)
+    path = os.ttyname(slave)
+    os.close(slave)
+    return master, path
+
+
+def read_exactly(master, n, timeout_s=5):
+    data = b''
+    deadline = time.monotonic() + timeout_s
+    while len(data) < n and time.monotonic() < deadline:
+        if select.select([master], [], [], 0.05)[0]:
+            try:
+                data += os.read(master, n - len(data))
+            except OSError:  # no slave open yet
+                time.sleep(0.05)
+    return data
+
+
+def drain(master):
+    """Reads everything the program has written so far."""
+    total = 0
+    while select.select([master], [], [], 0.3)[0]:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        total += len(chunk)
+    return total
+
+
+def hung_up(master, timeout_s=3):
+    deadline = time.monotonic() + timeout_s
+    poller = select.poll()
+    poller.register(master, select.POLLHUP)
+    while time.monotonic() < deadline:
+        if any(ev & select.POLLHUP for _, ev in poller.poll(100)):
+            return True
+    return False
+
+
+class Streamer(threading.Thread):
+    """Writes bytes to the master until told to stop."""
+
+    def __init__(self, master):
+        super().__init__(daemon=True)
+        self.master = master
+        self.stop = threading.Event()
+
+    def run(self):
+        while not self.stop.is_set():
+            try:
+                os.write(self.master, b'S' * 32)
+            except OSError:
+                pass
+            time.sleep(0.002)
+
+
+def answer(master, request, streamer):
+    words = request.split()
+    verb = words[0]
+    if verb == 'SEND':
+        os.write(master, bytes(i % 256 for i in range(int(words[1]))))
+        return 'ok'
+    if verb == 'EXPECT':
+        want = bytes.fromhex(words[1])
+        got = read_exactly(master, len(want))
+        return 'ok' if got == want else 'got %s' % got.hex()
+    if verb == 'EXPECT_RATE':
+        attrs = termios.tcgetattr(master)
+        want = getattr(termios, 'B' + words[1])
+        return 'ok' if attrs[5] == want else 'rate constant %d' % attrs[5]
+    if verb == 'STREAM':
+        streamer.start()
+        return 'ok'
+    if verb == 'EXPECT_HANGUP':
+        ok = hung_up(master)
+        streamer.stop.set()
+        return 'ok' if ok else 'no hang-up'
+    if verb == 'DRAIN':
+        return 'ok' if drain(master) > 0 else 'nothing written'
+    return 'unknown request'
+
+
+def main():
+    exe = sys.argv[1]
+    harness.ensure_environment()
+    master, path = open_pty()
+    harness.map_com_port(1, path)
+    harness.map_com_port(2, '/nonexistent/ulvar-port')
+    proc = subprocess.Popen([harness.WINE, exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            env=harness.wine_env(), encoding='latin-1')
+    streamer = Streamer(master)
+    ok = False
+    try:
+        while True:
+            if not select.select([proc.stdout], [], [], STEP_TIMEOUT_S)[0]:
+                print('no request from the program within %ds' % STEP_TIMEOUT_S)
+                break
+            line = proc.stdout.readline()
+            if not line:
+                break
+            line = line.rstrip('\r\n')
+            print(line)
+            if line.startswith('END '):
+                ok = line == 'END ok'
+                break
+            if line.startswith('FAIL'):
+                continue
+            reply = answer(master, line, streamer)
+            if reply != 'ok':
+                print('  peer: ' + reply)
+            proc.stdin.write(reply + '\n')
+            proc.stdin.flush()
+        code = proc.wait(timeout=STEP_TIMEOUT_S)
+    finally:
+        streamer.stop.set()
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        os.close(master)
+    return 0 if ok and code == 0 else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
