@@ -35,6 +35,22 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Commands (commands.cpp): every WM_COMMAND of the main window; returns 0.
 LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
+// A check box counts as checked only when it answers BST_CHECKED.
+inline bool IsChecked(HWND box) { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+// Operations (operations.cpp): the handlers that arm the operation engine,
+// and its tick. BTN_FIND acts only on notification code 0; BTN_SEND reports
+// any other code in the debug pane.
+void OnCaptureCommand(int buttonId);  // BTN_CAP or BTN_RESET_CAP
+void OnReset57CaptureCommand();
+void OnAbortCaptureCommand();
+void OnLuminaryCommand();
+void OnFindCommand(int notifyCode);
+void OnUpgradeCommand();
+void OnGoCommand();
+void OnSendCommand(int notifyCode);
+void OnOperationTimer(WPARAM timerId);
+
 // Log file step (debug_log.cpp).
 extern int32_t fdLog;
 void PrepareDebugLog();

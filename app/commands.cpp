@@ -7,18 +7,12 @@
 
 namespace {
 
-bool IsChecked(HWND box) { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-
 void OnExit(HWND hwnd) { PostMessageA(hwnd, WM_CLOSE, 0, 0); }
 
 void OnAbout(HWND hwnd) { RunDialog(hInst, DLG_ABOUT, hwnd, AboutDlgProc, 0); }
 
 // A cleared pane holds one blank, not nothing.
 void OnClearPane(HWND pane) { SetWindowTextA(pane, " "); }
-
-void OnLuminary() {
-    bootState.bTwoStage = (IsChecked(hChkLuminary) || IsChecked(hChkBlver)) ? 1 : 0;
-}
 
 // The chip and bootloader boxes name what their state means.
 void OnAtmega168() { SetWindowTextA(hChkAtmega168, IsChecked(hChkAtmega168) ? "AtMega168" : "AtMega88"); }
@@ -32,8 +26,6 @@ void OnPreset(WPARAM state) {
     SendMessageA(hChkAtmega168, BM_SETCHECK, state, 0);
 }
 
-void OnAbortCapture() { bootState.captureTries = MAX_CAPTURE_TRIES; }
-
 void OnSetDestination(const char* serial) { SetWindowTextA(hEditDest, serial); }
 
 }  // namespace
@@ -44,12 +36,12 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM) {
     case IDM_ABOUT: OnAbout(hwnd); break;
     case IDM_CLEAR_DEBUG: OnClearPane(hEditDebug); break;
     case IDM_CLEAR_RECV: OnClearPane(hEditRecv); break;
-    case CHK_LUMINARY: OnLuminary(); break;
+    case CHK_LUMINARY: OnLuminaryCommand(); break;
     case CHK_ATMEGA168: OnAtmega168(); break;
     case CHK_BLVER: OnBlver(); break;
     case BTN_PRESET_SR: OnPreset(BST_CHECKED); break;
     case BTN_PRESET_RO: OnPreset(BST_UNCHECKED); break;
-    case IDM_ABORT_CAPTURE: OnAbortCapture(); break;
+    case IDM_ABORT_CAPTURE: OnAbortCaptureCommand(); break;
     case IDM_SET_ENCODER_DEST: OnSetDestination("2424242"); break;
     case IDM_SET_SENSOR_DEST: OnSetDestination("8012345"); break;
     // Port commands: connect and disconnect by hand, the settings dialog.
@@ -58,13 +50,13 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM) {
     case IDM_SETTINGS: break;
     // Operations: each sets up its dialogue with the bootloader; BTN_SEND
     // starts it.
-    case BTN_CAP: break;
-    case BTN_RESET_CAP: break;
-    case BTN_RESET57_CAP: break;
-    case BTN_FIND: break;
-    case BTN_UPGRADE: break;
-    case BTN_GO: break;
-    case BTN_SEND: break;
+    case BTN_CAP: OnCaptureCommand(BTN_CAP); break;
+    case BTN_RESET_CAP: OnCaptureCommand(BTN_RESET_CAP); break;
+    case BTN_RESET57_CAP: OnReset57CaptureCommand(); break;
+    case BTN_FIND: OnFindCommand(HIWORD(wParam)); break;
+    case BTN_UPGRADE: OnUpgradeCommand(); break;
+    case BTN_GO: OnGoCommand(); break;
+    case BTN_SEND: OnSendCommand(HIWORD(wParam)); break;
     // Notifications of the edit controls, and every other id: nothing.
     default: break;
     }

@@ -124,9 +124,6 @@ LRESULT OnPaint(HWND hwnd) {
     return 0;
 }
 
-// Each operation tick runs here while the operation timer runs.
-LRESULT OnTimer(HWND, WPARAM) { return 0; }
-
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -140,7 +137,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_COMMAND:
         return DispatchCommand(hwnd, wParam, lParam);
     case WM_TIMER:
-        return OnTimer(hwnd, wParam);
+        OnOperationTimer(wParam);
+        return 0;
     // The controls keep their fixed places, and keys typed while the window
     // itself has the focus are dropped.
     case WM_SIZE:
