@@ -86,7 +86,15 @@ int main(int argc, char** argv) {
         "(e.g. /dev/pts/7); open that path, or the --link, as the serial port.\n\n"
         "It runs until Ctrl-C/SIGTERM, --time-limit, --exit-after-go, or a vanish fault,\n"
         "then writes --image-out and --report. Exit status: 0 fine, 1 the upload did not\n"
-        "match --expect/--expect-go, 2 the simulator itself failed (bad option, files)."};
+        "match --expect/--expect-go, 2 the simulator itself failed (bad option, files).\n\n"
+        "Answers: 'A' -> LF ':' CR; 'Q' -> LF 'q' CR, then 'Z' -> LF 'z' CR (--two-stage);\n"
+        "a good write frame -> LF '!' CR; the go frame -> LF 'g' CR; a reset frame for this\n"
+        "serial -> nothing (the device restarts into its bootloader). Bad frames get no answer.\n"};
+    app.footer(
+        "Examples:\n"
+        "  ulvar-sim --link /tmp/com1 --report r.json\n"
+        "  ulvar-sim --chip atmega88 --expect fw.enc --expect-go --exit-after-go\n"
+        "  ulvar-sim --serial 2424242 --app-running --fault sector=3:no-answer*2 --pace");
     app.get_formatter()->column_width(34);
 
     std::string chip = "atmega168";
@@ -102,6 +110,7 @@ int main(int argc, char** argv) {
     app.add_option("--chip", chip, "Sector geometry: atmega168 or luminary (128-byte sectors), "
                                    "atmega88 (64-byte sectors)")
         ->check(CLI::IsMember({"atmega168", "atmega88", "luminary"}))
+        ->type_name("CHIP")
         ->capture_default_str();
     app.add_flag("--two-stage", dev.twoStage,
                  "Capture with 'Q' (answer LF q CR) then 'Z' (LF z CR) instead of 'A' (LF : CR)");
@@ -109,23 +118,28 @@ int main(int argc, char** argv) {
         ->check([](const std::string& s) {
             return s.size() == DEST_LEN ? std::string() : "the serial must have 7 characters";
         })
+        ->type_name("SSSSSSS")
         ->capture_default_str();
     app.add_flag("--app-running", dev.appRunning,
                  "Start in the application: ignore everything but a reset frame with this "
                  "serial and a correct CRC");
     app.add_option("--capture-after", dev.captureAfter,
                    "Ignore the first N capture characters after each start (device booting)")
+        ->type_name("N")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--expect-baud", opt.expectBaud,
                    "Ignore all input while the line is at any other rate")
+        ->type_name("BAUD")
         ->check(CLI::PositiveNumber);
     app.add_flag("--pace", opt.pace,
                  "Take 10 bit times per byte in both directions, at the rate the host set");
     app.add_option("--page-write-ms", dev.pageWriteMs,
                    "Milliseconds to write one sector before acknowledging it")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--frame-gap-ms", dev.frameGapMs,
                    "A frame interrupted this long is dropped as incomplete")
+        ->type_name("MS")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     app.add_option("--fault", faultTexts,
@@ -133,20 +147,25 @@ int main(int argc, char** argv) {
                    "TARGET: sector=N | capture=N (N-th character, from 1) | go\n"
                    "KIND: no-answer | garbage[=BYTES] | partial | split[=MS] |\n"
                    "      flood=BYTES | late=MS | vanish\n"
-                   "COUNT: attempts hit (default 1), e.g. sector=3:no-answer*5");
+                   "COUNT: attempts hit (default 1), e.g. sector=3:no-answer*5")
+        ->type_name("SPEC");
     app.add_option("--time-limit", timeLimitS, "Stop after this many seconds")
+        ->type_name("SECONDS")
         ->check(CLI::PositiveNumber);
     app.add_flag("--exit-after-go", opt.exitAfterGo,
                  "Stop once the go frame is answered and the host has closed the port "
                  "(or 2 s later)");
-    app.add_option("--link", link, "Also make a symbolic link to the device at PATH");
+    app.add_option("--link", link, "Also make a symbolic link to the device at PATH (removed at exit)")
+        ->type_name("PATH");
     app.add_option("--image-out", imageOut,
-                   "Write the image as uploaded (sectors 0..highest; cut to --expect's length)");
-    app.add_option("--report", reportOut, "Write a JSON report of everything received");
+                   "Write the image as uploaded (sectors 0..highest; cut to --expect's length)")
+        ->type_name("FILE");
+    app.add_option("--report", reportOut, "Write a JSON report of everything received")
+        ->type_name("FILE");
     app.add_option("--expect", expectPath,
                    "Exit 1 unless the upload holds FILE byte for byte, every sector of it "
                    "and no more")
-        ->check(CLI::ExistingFile);
+        ->type_name("FILE");
     app.add_flag("--expect-go", expectGo, "Exit 1 unless a go frame was accepted");
 
     try {

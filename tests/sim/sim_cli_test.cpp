@@ -159,6 +159,7 @@ TEST(SimCli, BadOptionsExitTwoWithAReason) {
         {{"--fault", "sector=1:explode"}, "kind must be"},
         {{"--serial", "123"}, "7 characters"},
         {{"--chip", "pic16"}, "--chip"},
+        {{"--expect", "/nonexistent/image.enc"}, "cannot read /nonexistent/image.enc"},
     };
     for (const auto& c : cases) {
         SimProcess sim(c.args);
