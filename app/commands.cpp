@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/app.h"
+#include "app/port_commands.h"
 #include "res/resource.h"
 
 namespace {
@@ -45,9 +46,9 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM) {
     case IDM_SET_ENCODER_DEST: OnSetDestination("2424242"); break;
     case IDM_SET_SENSOR_DEST: OnSetDestination("8012345"); break;
     // Port commands: connect and disconnect by hand, the settings dialog.
-    case IDM_CONNECT: break;
-    case IDM_DISCONNECT: break;
-    case IDM_SETTINGS: break;
+    case IDM_CONNECT: OnConnectCommand(hwnd); break;
+    case IDM_DISCONNECT: OnDisconnectCommand(hwnd); break;
+    case IDM_SETTINGS: OnSettingsCommand(hwnd); break;
     // Operations: each sets up its dialogue with the bootloader; BTN_SEND
     // starts it.
     case BTN_CAP: OnCaptureCommand(BTN_CAP); break;

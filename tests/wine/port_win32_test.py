@@ -7,61 +7,14 @@ import os
 import select
 import subprocess
 import sys
-import termios
 import threading
 import time
-import tty
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'gui'))
 import harness  # noqa: E402
+from pty_peer import drain, line_rate, open_pty, read_exactly, wait_hung_up  # noqa: E402
 
 STEP_TIMEOUT_S = 30
-
-
-def open_pty():
-    """The master fd and the slave's path; the slave is not kept open here, so
-    the master sees a hang-up whenever the program has the port closed."""
-    master, slave = os.openpty()
-    tty.setraw(master)
-    path = os.ttyname(slave)
-    os.close(slave)
-    return master, path
-
-
-def read_exactly(master, n, timeout_s=5):
-    data = b''
-    deadline = time.monotonic() + timeout_s
-    while len(data) < n and time.monotonic() < deadline:
-        if select.select([master], [], [], 0.05)[0]:
-            try:
-                data += os.read(master, n - len(data))
-            except OSError:  # no slave open yet
-                time.sleep(0.05)
-    return data
-
-
-def drain(master):
-    """Reads everything the program has written so far."""
-    total = 0
-    while select.select([master], [], [], 0.3)[0]:
-        try:
-            chunk = os.read(master, 65536)
-        except OSError:
-            break
-        if not chunk:
-            break
-        total += len(chunk)
-    return total
-
-
-def hung_up(master, timeout_s=3):
-    deadline = time.monotonic() + timeout_s
-    poller = select.poll()
-    poller.register(master, select.POLLHUP)
-    while time.monotonic() < deadline:
-        if any(ev & select.POLLHUP for _, ev in poller.poll(100)):
-            return True
-    return False
 
 
 class Streamer(threading.Thread):
@@ -92,14 +45,13 @@ def answer(master, request, streamer):
         got = read_exactly(master, len(want))
         return 'ok' if got == want else 'got %s' % got.hex()
     if verb == 'EXPECT_RATE':
-        attrs = termios.tcgetattr(master)
-        want = getattr(termios, 'B' + words[1])
-        return 'ok' if attrs[5] == want else 'rate constant %d' % attrs[5]
+        rate = line_rate(master)
+        return 'ok' if rate == int(words[1]) else 'rate %s' % rate
     if verb == 'STREAM':
         streamer.start()
         return 'ok'
     if verb == 'EXPECT_HANGUP':
-        ok = hung_up(master)
+        ok = wait_hung_up(master)
         streamer.stop.set()
         return 'ok' if ok else 'no hang-up'
     if verb == 'DRAIN':
