@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "serial/port.h"
 #include "serial/win32/settings_dialog.h"
 #include "serial/win32/tty_platform.h"
 
@@ -164,6 +165,47 @@ void TestRateOutsideListKept() {
     Check(tty.dwBaud == 57600, "Ok keeps a rate that is not in the list");
 }
 
+// The Font button: the chooser starts from the record's font, and its Ok
+// rebuilds the label font at once, which a later Cancel does not undo.
+DWORD WINAPI FontOperator(LPVOID param) {
+    bool* confirmed = static_cast<bool*>(param);
+    HWND hdlg = nullptr;
+    for (int i = 0; i < 1000 && !(hdlg && IsWindowVisible(hdlg)); ++i, Sleep(10))
+        hdlg = FindWindowA(nullptr, "Setup Settings...");
+    PostMessageA(hdlg, WM_COMMAND, MAKEWPARAM(BTN_FONT, BN_CLICKED), 0);
+    HWND chooser = nullptr;
+    for (int i = 0; i < 1000 && !(chooser && IsWindowVisible(chooser)); ++i, Sleep(10))
+        chooser = FindWindowA(nullptr, "Font");
+    if (chooser && IsWindowVisible(chooser)) {
+        SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        for (int i = 0; i < 500 && IsWindow(chooser); ++i) Sleep(10);
+        *confirmed = !IsWindow(chooser);
+    }
+    SendMessageA(hdlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return 1;
+}
+
+void TestFontButton() {
+    TTYInfo* tty = NewPortRecord();
+    LOGFONTA& lf = tty->platform->lfTextFont;
+    lf.lfHeight = 12;
+    lf.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    snprintf(lf.lfFaceName, sizeof lf.lfFaceName, "Courier New");
+    RebuildTextFont(tty);
+    const HFONT before = tty->platform->hTextFont;
+
+    bool confirmed = false;
+    HANDLE op = CreateThread(nullptr, 0, FontOperator, &confirmed, 0, nullptr);
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(DLG_SETTINGS), nullptr,
+                    LineSettingsDlgProc, reinterpret_cast<LPARAM>(tty));
+    WaitForSingleObject(op, 5000);
+    CloseHandle(op);
+    Check(confirmed, "font chooser shown and confirmed");
+    Check(tty->platform->hTextFont != nullptr && tty->platform->hTextFont != before,
+          "label font rebuilt, kept after Cancel");
+    FreePortRecord(tty);
+}
+
 }  // namespace
 
 int main() {
@@ -171,6 +213,7 @@ int main() {
     TestCancelStoresNothing();
     TestOpenPortListDisabled();
     TestRateOutsideListKept();
+    TestFontButton();
     printf("%s\n", failures ? "settings dialog: FAILED" : "settings dialog: ok");
     return failures ? 1 : 0;
 }
