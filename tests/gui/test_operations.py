@@ -1,0 +1,185 @@
+"""The bootloader operations under Wine against the simulated device on COM1,
+in one run of the program: capture in both dialogues, the two reset
+variants, Find Enc File through the open-file dialog, uploads for both
+sector sizes, and the go command with and without an answer."""
+import os
+import random
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from sim_device import *  # noqa: E402,F401,F403
+
+
+class Operations(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.TemporaryDirectory()
+        cls.link = os.path.join(cls.workdir.name, 'com1')
+        harness.map_com_port(1, cls.link)
+        cls.driver = harness.Driver()
+        cls.app = harness.App(cls.driver, cls.workdir.name)
+        cls.hwnd = cls.app.main_window(cls.driver)['hwnd']
+        cls.device = None
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.device:
+            cls.device.stop()
+        cls.app.stop()
+        cls.driver.close()
+        cls.workdir.cleanup()
+
+    def setUp(self):
+        self.d = self.driver
+        self.h = self.hwnd
+        # The one-stage dialogue and 128-byte sectors, unless a test says otherwise.
+        set_check(self.d, self.h, CHK_BLVER, harness.BST_UNCHECKED)
+        set_check(self.d, self.h, CHK_ATMEGA168, harness.BST_CHECKED)
+
+    def tearDown(self):
+        # A capture that a failed check left running must not spill into the next test.
+        self.d.command(self.h, IDM_ABORT_CAPTURE)
+        time.sleep(SETTLE_S)
+        if self.device:
+            self.device.stop()
+            type(self).device = None
+
+    def attach(self, *options, expect=None):
+        type(self).device = SimDevice(self.link, self.workdir.name, *options, expect=expect)
+        return self.device
+
+    def image_file(self, name, size):
+        path = os.path.join(self.workdir.name, name)
+        with open(path, 'wb') as f:
+            f.write(bytes(random.Random(size).randrange(256) for _ in range(size)))
+        return path
+
+    def capture(self):
+        return run(self.d, self.h, BTN_CAP, EDIT_RECV, lambda t: t.endswith(CAPTURED))
+
+    def upload(self, timeout_s=60):
+        return run(self.d, self.h, BTN_UPGRADE, EDIT_RECV,
+                   lambda t: t.startswith('\r\nError') or t == COMPLETE or
+                   debug_top(self.d, self.h, 1)[0] in (MAXFAIL, TOO_LONG), timeout_s)
+
+    def test_1_capture_one_stage(self):
+        # Two characters go unanswered while the device starts.
+        device = self.attach('--capture-after', '2')
+        self.assertEqual(self.capture(), 'len = 3\r\n0A 3A 0D \r\n' + CAPTURED)
+        self.assertEqual(self.d.text(self.h, EDIT_DEBUG),
+                         '0A 3A 0D \r\nlen = 3\r\nA\r\nA\r\nA\r\nE2\r\nCapture the Loader\r\n')
+        self.assertEqual(self.d.text(self.h, EDIT_STATUS), 'E2')
+        harness.screenshot('capture_finished')
+        s = device.stop().summary()
+        self.assertEqual((s['capture_chars'], s['captured']), (3, True))
+        self.assertEqual((s['host_opens'], s['host_closes']), (1, 1))
+
+    def test_2_capture_two_stage(self):
+        set_check(self.d, self.h, CHK_BLVER, harness.BST_CHECKED)
+        device = self.attach('--two-stage')
+        self.assertEqual(self.capture(), 'len = 3\r\n0A 7A 0D \r\n' + CAPTURED)
+        self.assertEqual(debug_top(self.d, self.h, 11),
+                         ['', 'Captured', '0A 7A 0D ', 'len = 3', 'Z', '', 'Found little q',
+                          '0A 71 0D ', 'len = 3', 'Q', 'E2'])
+        chars = [e['char'] for e in device.stop().events('capture')]
+        self.assertEqual(chars, ['Q', 'Z'])
+
+    def test_3_reset_capture(self):
+        for menu, serial in ((None, '0000000'), (IDM_SET_SENSOR_DEST, '8012345')):
+            with self.subTest(serial=serial):
+                if menu:
+                    self.d.command_sync(self.h, menu)
+                device = self.attach('--app-running', '--serial', serial)
+                # The reset gets no answer: the device restarts into its bootloader.
+                run(self.d, self.h, BTN_RESET_CAP, EDIT_RECV, lambda t: t.endswith(CAPTURED))
+                self.assertEqual(debug_top(self.d, self.h, 5),
+                                 ['0A 3A 0D ', 'len = 3', 'A', 'E2', 'Capture the Loader'])
+                device.stop()
+                self.assertEqual([(e['kind'], e.get('serial'), e['accepted'])
+                                  for e in device.events('reset')], [('reset', serial, True)])
+                self.assertEqual(device.summary()['captured'], True)
+                type(self).device = None
+
+    def test_4_reset57_capture(self):
+        self.d.command_sync(self.h, IDM_SET_ENCODER_DEST)
+        device = self.attach('--app-running', '--serial', '2424242')
+        run(self.d, self.h, BTN_RESET57_CAP, EDIT_RECV, lambda t: t.endswith(CAPTURED))
+        device.stop()
+        # The reset frame, the port closed and opened again for the new
+        # rate, then the capture character.
+        self.assertEqual([e['kind'] for e in device.events('host-open', 'host-close', 'reset',
+                                                            'capture')],
+                         ['host-open', 'reset', 'host-close', 'host-open', 'capture', 'host-close'])
+        self.assertTrue(device.events('reset')[0]['accepted'])
+
+    def test_5_find_and_upload(self):
+        """Images of 130 bytes and of a whole number of sectors, each held by
+        the device byte for byte; then the go command."""
+        for size, frames in ((130, 2), (512, 4)):
+            with self.subTest(size=size):
+                image = self.image_file('IMG%d.ENC' % size, size)
+                pick_file(self.d, self.h, image)
+                self.assertEqual(self.d.text(self.h, EDIT_FILE), windows_path(image))
+                self.assertEqual(self.d.text(self.h, EDIT_DEBUG), 'BTN_FIND')
+                self.assertEqual(self.d.text(self.h, EDIT_RECV), 'BTN_FIND\r\n')
+
+                device = self.attach(expect=image)
+                self.capture()
+                self.assertEqual(self.upload(), COMPLETE)
+                self.assertEqual(debug_top(self.d, self.h, 5),
+                                 ['Sector %d' % frames, 'LF-!-CR (success)', '0A 21 0D ',
+                                  'len = 3', 'Sector %d' % (frames - 1)])
+                if size == 512:
+                    harness.screenshot('upload_finished')
+                run(self.d, self.h, BTN_GO, EDIT_DEBUG, lambda t: t.startswith(GO_DONE))
+                self.assertEqual(debug_top(self.d, self.h, 4),
+                                 [GO_DONE, '0A 67 0D ', 'len = 3', 'ST_START, send cmd G'])
+                device.stop()
+                self.assertEqual(device.status, 0, device.proc.stderr)
+                with open(image, 'rb') as f:
+                    self.assertEqual(device.image, f.read())
+                writes = device.events('write')
+                self.assertEqual([(e['sector'], e['bytes'], e['accepted']) for e in writes],
+                                 [(n, 133, True) for n in range(frames)])
+                self.assertTrue(device.summary()['go_received'])
+                type(self).device = None
+
+    def test_6_atmega88_geometry(self):
+        set_check(self.d, self.h, CHK_ATMEGA168, harness.BST_UNCHECKED)
+        image = self.image_file('SMALL.ENC', 200)
+        pick_file(self.d, self.h, image)
+        device = self.attach('--chip', 'atmega88', expect=image)
+        self.capture()
+        self.assertEqual(self.upload(), COMPLETE)
+        device.stop()
+        self.assertEqual(device.status, 0)
+        self.assertEqual([(e['sector'], e['bytes']) for e in device.events('write')],
+                         [(n, 69) for n in range(4)])
+
+    def test_7_go_unanswered(self):
+        device = self.attach('--fault', 'go:no-answer')
+        self.capture()
+        run(self.d, self.h, BTN_GO, EDIT_DEBUG, lambda t: t.startswith(NO_ANSWER))
+        self.assertEqual(debug_top(self.d, self.h, 3),
+                         [NO_ANSWER, 'command == unknown', 'ST_START, send cmd G'])
+        device.stop()
+
+    def test_8_cancelled_find_leaves_no_file(self):
+        image = self.image_file('KEPT.ENC', 130)
+        pick_file(self.d, self.h, image)
+        pick_file(self.d, self.h, None)
+        # The line still shows the earlier pick, but the upload has no file.
+        self.assertEqual(self.d.text(self.h, EDIT_FILE), windows_path(image))
+        device = self.attach()
+        self.capture()
+        self.assertEqual(self.upload(), '\r\nError, failed to open the Reader.enc File, Ln 446')
+        self.assertEqual(debug_top(self.d, self.h, 2), ['Sector 0', 'Begin Firmware Upgrade: '])
+        self.assertEqual(device.stop().events('write'), [])
+
+
+if __name__ == '__main__':
+    unittest.main()
