@@ -20,7 +20,7 @@ struct DeviceConfig {
     bool appRunning = false;        // ignores everything but a reset frame addressed to it
     int captureAfter = 0;           // capture characters ignored after each start
     int pageWriteMs = 0;            // time to write one sector before acknowledging
-    int frameGapMs = 50;            // a frame quiet this long is incomplete and dropped
+    int frameGapMs = 100;           // a frame quiet this long is incomplete and dropped
     std::vector<Fault> faults;
 };
 
