@@ -80,10 +80,8 @@ void Device::Feed(uint8_t b, int64_t tMs, const LineSettings& line) {
         // The third byte tells the frame's kind and so its extent: a write frame
         // is framed by its length byte, since its data may hold LF and CR.
         if (frame_[2] == WRITE_CMD) {
-            frameTotal_ = static_cast<size_t>(frame_[1]) + 2;
-            if (frame_[1] < 3) {
-                frameTotal_ = frame_.size();
-            }
+            // A length byte too small for 'W', sector and CR ends the frame here; it is refused.
+            frameTotal_ = std::max(static_cast<size_t>(frame_[1]) + 2, frame_.size());
         } else if (frame_[1] == GO_LEN_BYTE && frame_[2] == GO_CMD) {
             frameTotal_ = GO_FRAME_LEN;
         } else {
@@ -158,15 +156,14 @@ void Device::FrameComplete(int64_t tMs, const LineSettings& line) {
 
 void Device::WriteFrame(json& ev) {
     const SectorGeometry& g = *cfg_.geometry;
-    const int sector = frame_[3 < frame_.size() ? 3 : 0];
     ev["kind"] = "write";
     ev["accepted"] = false;
-    if (frame_.size() > 3) ev["sector"] = sector;
-
     if (frame_[1] != g.lenByte) {
         ev["reason"] = "length byte " + HexByte(frame_[1]) + ", expected " + HexByte(g.lenByte);
         return;
     }
+    const int sector = frame_[3];
+    ev["sector"] = sector;
     if (frame_[g.crPos] != FRAME_CR) {
         ev["reason"] = "no CR at " + std::to_string(g.crPos);
         return;

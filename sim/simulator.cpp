@@ -15,18 +15,19 @@ constexpr int BLOCKED_RETRY_MS = 5;
 constexpr auto CLOSED_PORT_SLEEP = std::chrono::milliseconds(10);
 constexpr int64_t BITS_PER_BYTE = 10;  // start, 8 data, stop
 
+int64_t SteadyUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 Simulator::Simulator(SimOptions options) : opt_(std::move(options)), device_(opt_.device) {}
 
 bool Simulator::Open(std::string& error) { return pty_.Open(error); }
 
-int64_t Simulator::NowUs() const {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-               .count() -
-           startUs_;
-}
+int64_t Simulator::NowUs() const { return SteadyUs() - startUs_; }
 
 int64_t Simulator::ByteUs() const {
     if (!opt_.pace || line_.baud == 0) return 0;
@@ -39,8 +40,7 @@ bool Simulator::HostHasPort() const {
 }
 
 std::string Simulator::Run(const std::atomic<bool>& stop) {
-    startUs_ = 0;
-    startUs_ = NowUs();
+    startUs_ = SteadyUs();
     int64_t goDoneUs = -1;
     for (;;) {
         int64_t now = NowUs();
