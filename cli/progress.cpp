@@ -48,10 +48,14 @@ std::string ProgressView::StatusText(const PortState& st, bool wide) const {
     const double rate = s.seconds > 0 ? static_cast<double>(s.bytes) / s.seconds : 0;
     if (!wide)
         return Format("sector %d/%d", s.engine.sector, total);
-    const double part = total > 0 ? std::min(1.0, double(s.engine.sector) / total) : 0;
-    const int filled = static_cast<int>(part * BAR_WIDTH);
-    std::string bar = "[" + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '-') + "]";
-    return Format("upload %s sector %d/%d  %lld/%lld bytes  %.0f B/s  retries %d", bar.c_str(),
+    // Plain lines go to logs, where a bar is noise.
+    std::string bar = ":";
+    if (terminal_) {
+        const double part = total > 0 ? std::min(1.0, double(s.engine.sector) / total) : 0;
+        const int filled = static_cast<int>(part * BAR_WIDTH);
+        bar = " [" + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '-') + "]";
+    }
+    return Format("upload%s sector %d/%d  %lld/%lld bytes  %.0f B/s  retries %d", bar.c_str(),
                   s.engine.sector, total, static_cast<long long>(s.bytes),
                   static_cast<long long>(s.imageBytes), rate, s.engine.retries);
 }

@@ -108,8 +108,7 @@ class UploadTest(CliTest):
         sim.stop()
         self.assertEqual(sim.returncode, 0, sim.stderr)
         # The plain progress lines of a non-terminal.
-        self.assertIn('upload [', r.stderr)
-        self.assertIn('sector 8/8', r.stderr)
+        self.assertIn('upload: sector 8/8  1024/1024 bytes', r.stderr)
 
     def test_full_256_sector_image(self):
         image = self.image(32768)
