@@ -37,7 +37,11 @@ public:
     void IssueCommand(int id) override;
     void ConnectionFailed() override;
 
-    const std::string& Pane(int id) { return panes_[id]; }
+    // The received-data pane: the last cycle's answer and the engine's messages.
+    std::string ReceivedText() const {
+        const auto it = panes_.find(EDIT_RECV);
+        return it == panes_.end() ? std::string() : it->second;
+    }
     uint32_t captureChars() const { return captureChars_; }
     // Why the port last failed (opening or writing); empty when it never did.
     const std::string& portError() const { return portError_; }

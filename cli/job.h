@@ -53,6 +53,7 @@ struct PortResult {
     int64_t bytes = 0;                // image bytes acknowledged
     int32_t retries = 0;
     double seconds = 0;
+    std::string received;             // the received-data pane at the end
 };
 
 // Progress of one port as the runner sees it after each step.

@@ -52,6 +52,7 @@ public:
             if (result.exitCode != EXIT_OK) break;
         }
         result.captureChars = host_.captureChars();
+        result.received = host_.ReceivedText();
         result.seconds = SecondsSince(t0);
         return result;
     }

@@ -126,13 +126,6 @@ void ProgressView::DebugLine(const std::string& port, const std::string& line) {
     if (terminal_) Redraw(true);
 }
 
-void ProgressView::Message(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ClearLine();
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
-}
-
 void ProgressView::Finish() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (terminal_ && lineShown_) {

@@ -22,8 +22,6 @@ public:
     void Progress(const std::string& port, const ProgressSnapshot& snapshot) override;
     void DebugLine(const std::string& port, const std::string& line) override;
 
-    // Prints a line of its own, below the progress line.
-    void Message(const std::string& line);
     // Ends the progress line before the summary.
     void Finish();
 

@@ -23,7 +23,8 @@ std::string ReportJson(const CliOptions& o, const std::vector<JobSpec>& jobs,
                          {"sectors_total", r.sectorsTotal},
                          {"bytes", r.bytes},
                          {"retries", r.retries},
-                         {"seconds", r.seconds}});
+                         {"seconds", r.seconds},
+                         {"received", r.received}});
     }
     Json report = {{"tool", "ulvar-bl"},
                    {"command", o.subcommand},

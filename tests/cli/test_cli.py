@@ -265,6 +265,7 @@ class ReportTest(CliTest):
                          (good.path, True, 12, 1500, ''))
         self.assertEqual([op['outcome'] for op in ok['operations']],
                          ['captured', 'upload complete', 'go done'])
+        self.assertEqual(ok['received'], 'len = 3\r\n0A 67 0D \r\n')  # the go's answer
         self.assertEqual((failed['ok'], failed['exit_code'], failed['operations'][-1]['outcome']),
                          (False, GO, 'go unanswered'))
 
