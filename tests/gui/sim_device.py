@@ -27,9 +27,15 @@ NO_ANSWER = 'WM_TIMER ERROR, RSVPIDX( npTTYInfo ) == 0'
 TOO_LONG = 'WM_TIMER ERROR, RSVPIDX( npTTYInfo ) > 50'
 GO_DONE = 'ST_RECV, after cmd G, All Done'
 
+WM_COMMAND = 0x0111
 IDOK, IDCANCEL = 1, 2
 OPEN_DIALOG_NAME_FIELDS = (1148, 1152)  # the Explorer-style combo box, the old-style edit
 MSGBOX_TEXT = 0xFFFF
+
+# A capture waits only 2 ticks (some 20 ms under Wine) for its answer; an
+# answer that comes later is shown with the next one. The patterns of the
+# panes allow for that: one or more tokens, one or more characters.
+ONE_STAGE_ANSWER = r'len = \d+\r\n(?:0A 3A 0D )+\r\n'
 
 # Ending an operation takes one tick after its last step: enough for that
 # tick to have closed the port.
@@ -90,11 +96,32 @@ def wait_text(driver, hwnd, control_id, predicate, timeout_s=30):
 
 
 def run(driver, hwnd, command_id, control_id, predicate, timeout_s=30):
-    """Issues a command and waits until the operation it starts has ended."""
-    driver.command(hwnd, command_id)
+    """Issues a command and waits until the operation it starts has ended.
+    The command is sent, not posted, so no text read after it is older."""
+    driver.call('send', hwnd, WM_COMMAND, command_id)
     text = wait_text(driver, hwnd, control_id, predicate, timeout_s)
     time.sleep(SETTLE_S)
     return text
+
+
+def upload(driver, hwnd, timeout_s=60):
+    """Firmware Upgrade until it ends; the received-data pane then."""
+    return run(driver, hwnd, BTN_UPGRADE, EDIT_RECV,
+               lambda t: t.startswith('\r\nError') or t == COMPLETE or
+               debug_top(driver, hwnd, 1)[0] in (MAXFAIL, TOO_LONG), timeout_s)
+
+
+def debug_since(driver, hwnd, line):
+    """The debug pane's lines above the newest `line`, newest first."""
+    lines = driver.text(hwnd, EDIT_DEBUG).split('\r\n')
+    return lines[:lines.index(line)]
+
+
+def newest_capture(driver, hwnd):
+    """The debug pane's text from its top through the newest capture's first lines."""
+    text = driver.text(hwnd, EDIT_DEBUG)
+    start = 'E2\r\nCapture the Loader\r\n'
+    return text[:text.index(start) + len(start)]
 
 
 def debug_top(driver, hwnd, lines):
