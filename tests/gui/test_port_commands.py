@@ -44,7 +44,9 @@ class PortCommands(unittest.TestCase):
         cls.master, path = open_pty()
         harness.map_com_port(1, path)
         harness.map_com_port(2, '/nonexistent/ulvar-port')
-        harness.write_win_ini({'Ulvar_BlApp': {'DefaultPort': '1', 'DefaultBaudRate': '9600'}})
+        # The rate differs from the record's default, so the line shows that
+        # the profile was loaded at start.
+        harness.write_win_ini({'Ulvar_BlApp': {'DefaultPort': '1', 'DefaultBaudRate': '4800'}})
         cls.workdir = tempfile.TemporaryDirectory()
         cls.driver = harness.Driver()
         cls.app = harness.App(cls.driver, cls.workdir.name)
@@ -90,7 +92,7 @@ class PortCommands(unittest.TestCase):
         self.driver.keys(self.hwnd, 'shift+prior')
         self.driver.call('sync', self.hwnd)
         self.assertTrue(wait_hung_up(self.master, False), 'Shift+Page Up opens COM1')
-        self.assertEqual(line_rate(self.master), 9600)
+        self.assertEqual(line_rate(self.master), 4800)
         # A second press does nothing: no box, the connection stays.
         self.driver.keys(self.hwnd, 'shift+prior')
         self.driver.call('sync', self.hwnd)
@@ -100,7 +102,7 @@ class PortCommands(unittest.TestCase):
 
     def test_2_settings_reach_the_open_port(self):
         shown = self.settings(baud='19.2k')
-        self.assertEqual(shown, {'port': 'COM1', 'baud': '9600', 'port_enabled': False})
+        self.assertEqual(shown, {'port': 'COM1', 'baud': '4800', 'port_enabled': False})
         self.assertEqual(line_rate(self.master), 19200)
         self.assertEqual(profile_values(), {'DefaultPort': '1', 'DefaultBaudRate': '19200'})
 
