@@ -36,16 +36,21 @@ class CaptureTest(CliTest):
         self.assertExit(r, OK)
         lines = r.stderr.splitlines()
         start = lines.index('Capture the Loader')
+        answer = lines.index('len = 3')
+        self.assertEqual(lines[start:start + 3], ['Capture the Loader', 'E2', 'A'])
+        # On a loaded machine an answer may miss its cycle: more 'A' lines then.
+        self.assertEqual(set(lines[start + 2:answer]), {'A'})
         # The hex dump keeps the space after each byte.
-        self.assertEqual(lines[start:start + 5], ['Capture the Loader', 'E2', 'A', 'len = 3',
-                                                  '0A 3A 0D '])
+        self.assertEqual(lines[answer + 1], '0A 3A 0D ')
 
     def test_device_booting_answers_after_some_tries(self):
         sim = self.sim('--capture-after', '7')
         r = self.bl('capture', '--blver', '1.00', '--port', sim.path, '--fast')
         self.assertExit(r, OK)
         sim.stop()
-        self.assertEqual(sim.summary['capture_chars'], 8)
+        self.assertTrue(sim.summary['captured'])
+        # The first seven are ignored; a loaded machine may send a few more.
+        self.assertGreaterEqual(sim.summary['capture_chars'], 8)
 
 
 class ResetTest(CliTest):
