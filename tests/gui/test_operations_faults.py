@@ -54,6 +54,8 @@ class OperationFaults(unittest.TestCase):
             type(self).device = None
 
     def attach(self, *options, expect=None):
+        if self.device:  # left by a failed check
+            self.device.stop()
         type(self).device = SimDevice(self.link, self.workdir.name, *options, expect=expect)
         return self.device
 
