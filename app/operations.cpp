@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/port_commands.h"
 #include "res/resource.h"
 #include "serial/win32/port_win32.h"
 #include "serial/win32/tty_platform.h"
@@ -54,7 +55,7 @@ public:
         SendMessageA(hwndMain, WM_COMMAND, MAKEWPARAM(id, 0), 0);
     }
     void ConnectionFailed() override {
-        MessageBoxA(hwndMain, "Connection failed.", MAIN_TITLE, MB_ICONWARNING | MB_OK);
+        ShowWarningBox(hwndMain, MSG_CONNECTION_FAILED);
     }
 };
 

@@ -15,7 +15,7 @@ void OnConnectCommand(HWND hwnd) {
     TTYInfo* tty = GETNPTTYINFO(hwnd);
     // An open port is never opened a second time.
     if (!tty || tty->bPortOpen.load()) return;
-    if (!ConnectPort(hwnd)) ShowWarningBox(hwnd, "Connection failed.");
+    if (!ConnectPort(hwnd)) ShowWarningBox(hwnd, MSG_CONNECTION_FAILED);
 }
 
 void OnDisconnectCommand(HWND hwnd) {

@@ -12,5 +12,7 @@ void OnDisconnectCommand(HWND hwnd);
 // Cancel alike) and an open port takes the settings ("Settings failed!").
 void OnSettingsCommand(HWND hwnd);
 
+constexpr const char* MSG_CONNECTION_FAILED = "Connection failed.";
+
 // A warning box owned by the main window, with the program's caption.
 void ShowWarningBox(HWND hwnd, const char* text);

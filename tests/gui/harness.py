@@ -217,10 +217,16 @@ class Driver:
         self.selector.close()
 
 
+# The profile every run starts from unless a test gives its own, so that no
+# test depends on what an earlier one saved.
+DEFAULT_PROFILE = {'DefaultPort': '1', 'DefaultBaudRate': '38400'}
+
+
 class App:
     """One run of the desktop program in a working directory."""
 
-    def __init__(self, driver, workdir, exe=None):
+    def __init__(self, driver, workdir, exe=None, profile=None):
+        write_win_ini({'Ulvar_BlApp': profile or DEFAULT_PROFILE})
         try:
             driver.find(cls=MAIN_CLASS, timeout_ms=0)
         except HarnessError:

@@ -44,12 +44,12 @@ class PortCommands(unittest.TestCase):
         cls.master, path = open_pty()
         harness.map_com_port(1, path)
         harness.map_com_port(2, '/nonexistent/ulvar-port')
-        # The rate differs from the record's default, so the line shows that
-        # the profile was loaded at start.
-        harness.write_win_ini({'Ulvar_BlApp': {'DefaultPort': '1', 'DefaultBaudRate': '4800'}})
         cls.workdir = tempfile.TemporaryDirectory()
         cls.driver = harness.Driver()
-        cls.app = harness.App(cls.driver, cls.workdir.name)
+        # The rate differs from the record's default, so the line shows that
+        # the profile was loaded at start.
+        cls.app = harness.App(cls.driver, cls.workdir.name,
+                              profile={'DefaultPort': '1', 'DefaultBaudRate': '4800'})
         cls.hwnd = cls.app.main_window(cls.driver)['hwnd']
 
     @classmethod
