@@ -16,6 +16,7 @@ constexpr int EXIT_PORT = 3;        // the port could not be opened or failed
 constexpr int EXIT_CAPTURE = 4;     // the bootloader never answered the capture
 constexpr int EXIT_UPLOAD = 5;      // a sector was not acknowledged, or the image changed
 constexpr int EXIT_GO = 6;          // the go frame got no answer
+constexpr int EXIT_INTERRUPTED = 130;  // stopped by Ctrl-C or a termination signal
 
 enum class Operation { Capture, Upload, Go };
 

@@ -2,6 +2,7 @@
 // engine on each port given, one thread per port, and turns the outcomes into
 // progress, one summary line per port and an exit code.
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -21,6 +22,8 @@
 #include "cli/report.h"
 
 namespace {
+
+extern "C" void OnStopSignal(int) { RequestStop(); }
 
 std::string Summary(const PortResult& r) {
     char buf[160];
@@ -58,6 +61,8 @@ int main(int argc, char** argv) {
     }
     for (const std::string& w : warnings) std::fprintf(stderr, "ulvar-bl: warning: %s\n", w.c_str());
 
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
     ProgressView view(stderr, ULVAR_ISATTY(2) != 0, options.verbose, options.ports);
     std::vector<PortResult> results(jobs.size());
     if (jobs.size() == 1) {

@@ -32,6 +32,8 @@ const char* const EXIT_CODES =
     "     changed or became unreadable during the upload\n"
     "  6  go failed: the go frame got no answer, so the start of the new firmware\n"
     "     is not confirmed\n"
+    "  130  interrupted (Ctrl-C): the ports are closed, the summary and the report\n"
+    "       are still written\n"
     "With several ports the highest code of any port is returned.";
 
 #ifdef _WIN32

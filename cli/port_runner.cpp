@@ -1,6 +1,7 @@
 #include "cli/port_runner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -17,6 +18,9 @@ constexpr auto TICK = std::chrono::milliseconds(5);
 // How often fast mode looks for a complete answer while it waits. Small
 // against the 0.26 ms that one byte takes at 38400 baud.
 constexpr auto FAST_POLL = std::chrono::microseconds(50);
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 double SecondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -48,6 +52,10 @@ public:
             r.op = op;
             r.outcome = RunOperation(op, r.seconds);
             result.operations.push_back(r);
+            if (stopRequested.load()) {
+                Fail(result, EXIT_INTERRUPTED, std::string("interrupted during ") + OperationName(op));
+                break;
+            }
             Judge(op, r.outcome, result);
             if (result.exitCode != EXIT_OK) break;
         }
@@ -88,6 +96,11 @@ private:
     void Drive() {
         auto next = Clock::now();
         while (seq_.TimerRunning()) {
+            // Stopped from outside: the operation is abandoned with its port closed.
+            if (stopRequested.load()) {
+                host_.Disconnect(tty_);
+                return;
+            }
             // The reconnect at 38400 baud failed: there is nothing to capture on.
             if (host_.connectFailed() && op_ == Operation::Capture) seq_.AbortCapture();
             const auto now = Clock::now();
@@ -236,6 +249,8 @@ const char* OperationName(Operation op) {
     }
     return "?";
 }
+
+void RequestStop() { stopRequested.store(true); }
 
 PortResult RunPort(const JobSpec& job, PortObserver& observer) {
     std::unique_ptr<TTYInfo, PortRecordDeleter> tty(NewPortRecord());

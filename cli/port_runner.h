@@ -17,3 +17,7 @@ public:
 };
 
 PortResult RunPort(const JobSpec& job, PortObserver& observer);
+
+// Asks every running port to stop at its next tick and close its port. Safe to
+// call from a signal handler.
+void RequestStop();

@@ -2,13 +2,14 @@
 import fcntl
 import json
 import os
+import signal
 import termios
 import time
 import unittest
 
 from cli_fixture import CliTest, sample_image
 
-OK, BAD_INPUT, PORT, CAPTURE, UPLOAD, GO = 0, 2, 3, 4, 5, 6
+OK, BAD_INPUT, PORT, CAPTURE, UPLOAD, GO, INTERRUPTED = 0, 2, 3, 4, 5, 6, 130
 
 
 class CaptureTest(CliTest):
@@ -193,6 +194,25 @@ class FaultTest(CliTest):
         err = proc.communicate(timeout=60)[1]
         self.assertEqual(proc.returncode, UPLOAD, err)
         self.assertIn('image changed during the upload', err)
+
+    def test_interrupt_closes_the_port_and_still_reports(self):
+        image = self.image(4096)
+        sim = self.sim('--two-stage')
+        self.assertExit(self.bl('capture', '--port', sim.path, '--fast'), OK)
+        report_path = os.path.join(self.dir, 'run.json')
+        # The specified pacing takes about 0.1 s a sector: 32 sectors outlast the signal.
+        proc = self.bl_started('upload', '--port', sim.path, '--image', image,
+                               '--json', report_path)
+        time.sleep(1.0)
+        proc.send_signal(signal.SIGINT)
+        err = proc.communicate(timeout=30)[1]
+        self.assertEqual(proc.returncode, INTERRUPTED, err)
+        self.assertIn('interrupted during upload', err)
+        with open(report_path) as f:
+            self.assertEqual(json.load(f)['exit_code'], INTERRUPTED)
+        sim.stop()
+        self.assertEqual(sim.summary['host_opens'], sim.summary['host_closes'])
+        self.assertLess(sim.summary['sectors_received'], 32)
 
 
 class InputTest(CliTest):
