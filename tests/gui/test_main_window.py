@@ -1,6 +1,7 @@
 """The main window under Wine: controls, menu, label, the shell's commands,
 the About box and Exit, all in one run of the program."""
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -54,6 +55,106 @@ CHK_LUMINARY, CHK_ATMEGA168, CHK_BLVER = 271, 273, 274
 BTN_PRESET_SR, BTN_PRESET_RO, EDIT_DEST = 278, 279, 277
 ABOUT_TITLE = 'About BootLoader'
 IDOK, ICON_ABOUT = 1, 528
+
+
+WS_POPUP, WS_CAPTION, WS_SYSMENU, WS_GROUP = 0x80000000, 0x00C00000, 0x00080000, 0x00020000
+DS_MODALFRAME, DS_SETFONT = 0x80, 0x40
+BS_DEFPUSHBUTTON, BS_GROUPBOX, SS_RIGHT, SS_ICON = 1, 7, 2, 3
+CBS_LIST = 0x3 | 0x200 | WS_VSCROLL | WS_TABSTOP  # drop-down list, with strings
+CHILD = WS_CHILD | WS_VISIBLE
+CLASS_ORDINALS = {0x80: 'button', 0x81: 'edit', 0x82: 'static', 0x85: 'combobox'}
+
+# Template, extended or not, style, rect, title, font, then per control:
+# id, class, text (an int names a resource), rect, style.
+ABOUT_TEMPLATE = (
+    100, True, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+    (10, 25, 220, 100), 'About BootLoader', (8, 0, 0, 0, 'Helv'), [
+        (528, 'static', 105, (10, 5, 20, 20), CHILD | SS_ICON),
+        (1, 'button', 'OK', (177, 5, 40, 14), CHILD | WS_TABSTOP | BS_DEFPUSHBUTTON),
+        (-1, 'static', 'September 6, 2013', (1, 57, 61, 8), CHILD | WS_GROUP),
+    ])
+SETTINGS_TEMPLATE = (
+    101, False, WS_POPUP | WS_CAPTION | DS_SETFONT,
+    (25, 20, 200, 175), 'Setup Settings...', (8, 'Helv'), [
+        (-1, 'button', '&COM Options:', (5, 5, 115, 130), CHILD | BS_GROUPBOX),
+        (-1, 'static', '&Port:', (10, 20, 40, 10), CHILD | SS_RIGHT | WS_GROUP),
+        (544, 'combobox', '', (55, 20, 55, 35), CHILD | CBS_LIST),
+        (-1, 'static', '&Baud Rate:', (10, 35, 40, 10), CHILD | SS_RIGHT),
+        (545, 'combobox', '', (55, 35, 55, 35), CHILD | CBS_LIST),
+        (-1, 'static', '&Data Bits:', (10, 50, 40, 10), CHILD | SS_RIGHT),
+        (546, 'combobox', '', (55, 50, 55, 35), CHILD | CBS_LIST),
+        (-1, 'static', 'P&arity:', (10, 65, 40, 10), CHILD | SS_RIGHT),
+        (547, 'combobox', '', (55, 65, 55, 35), CHILD | CBS_LIST),
+        (-1, 'static', '&Stop Bits:', (10, 80, 40, 10), CHILD | SS_RIGHT),
+        (548, 'combobox', '', (55, 80, 55, 35), CHILD | CBS_LIST),
+        (-1, 'static', 'F&low:', (10, 95, 40, 10), CHILD | SS_RIGHT),
+        (549, 'button', 'DTR/DSR', (55, 95, 50, 10), CHILD | BS_AUTOCHECKBOX | WS_TABSTOP),
+        (550, 'button', 'RTS/CTS', (55, 105, 50, 10), CHILD | BS_AUTOCHECKBOX),
+        (551, 'button', 'XON/XOFF', (55, 115, 50, 10), CHILD | BS_AUTOCHECKBOX),
+        (-1, 'button', '&TTY Options:', (125, 5, 70, 55), CHILD | BS_GROUPBOX | WS_GROUP),
+        (552, 'button', 'Autowrap', (135, 20, 50, 10), CHILD | BS_AUTOCHECKBOX | WS_TABSTOP),
+        (553, 'button', 'New Line', (135, 30, 50, 10), CHILD | BS_AUTOCHECKBOX),
+        (554, 'button', 'Local Echo', (135, 40, 50, 10), CHILD | BS_AUTOCHECKBOX),
+        (-1, 'button', 'Control &Options', (5, 135, 190, 35), CHILD | BS_GROUPBOX),
+        (556, 'button', 'Use CN_RECEIVE Notifications', (10, 150, 115, 10),
+         CHILD | BS_AUTOCHECKBOX | WS_TABSTOP),
+        (557, 'button', 'Display Errors', (130, 150, 60, 10), CHILD | BS_AUTOCHECKBOX),
+        (555, 'button', '&Font', (140, 70, 40, 14), CHILD | BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP),
+        (1, 'button', 'Ok', (140, 90, 40, 14), CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP),
+        (2, 'button', 'Cancel', (140, 110, 40, 14), CHILD | BS_PUSHBUTTON | WS_TABSTOP),
+    ])
+
+
+def parse_dialog_template(data):
+    """A dialog template (DLGTEMPLATE or DLGTEMPLATEEX) in the form of the
+    tables above, with the extended style of the dialog and of each control."""
+    pos = 0
+
+    def take(fmt):
+        nonlocal pos
+        values = struct.unpack_from('<' + fmt, data, pos)
+        pos += struct.calcsize('<' + fmt)
+        return values
+
+    def sz_or_ord():
+        nonlocal pos
+        (first,) = take('H')
+        if first == 0xFFFF:
+            return take('H')[0]
+        end = pos - 2
+        while struct.unpack_from('<H', data, end)[0]:
+            end += 2
+        text, pos = data[pos - 2:end].decode('utf-16-le'), end + 2
+        return text
+
+    extended = data[2:4] == b'\xff\xff'
+    if extended:
+        _, _, _, exstyle, style, count = take('HHIIIH')
+    else:
+        style, exstyle, count = take('IIH')
+    rect = take('hhhh')
+    sz_or_ord(), sz_or_ord()  # menu, class
+    title = sz_or_ord()
+    font = None
+    if style & DS_SETFONT:
+        font = take('HHBB') if extended else take('H')
+        font = font + (sz_or_ord(),)
+    controls = []
+    for _ in range(count):
+        pos = (pos + 3) & ~3
+        if extended:
+            _, ctl_exstyle, ctl_style = take('III')
+            x, y, w, h, ctl_id = take('hhhhi')
+        else:
+            ctl_style, ctl_exstyle = take('II')
+            x, y, w, h, ctl_id = take('hhhhh')
+        cls = sz_or_ord()
+        cls = CLASS_ORDINALS.get(cls, cls) if isinstance(cls, int) else cls.lower()
+        text = sz_or_ord()
+        (extra,) = take('H')
+        pos += extra
+        controls.append(((ctl_id, cls, text, (x, y, w, h), ctl_style), ctl_exstyle))
+    return extended, style, exstyle, rect, title, font, controls
 
 
 def crop_colours(shot, x, y, w, h):
@@ -203,6 +304,17 @@ class MainWindow(unittest.TestCase):
         about = self.open_about()
         self.driver.call('post', about['hwnd'], harness.WM_CLOSE)  # the caption's close box
         self.driver.gone(about['hwnd'])
+
+    def test_8a_dialog_templates(self):
+        for number, extended, style, rect, title, font, controls in (ABOUT_TEMPLATE,
+                                                                     SETTINGS_TEMPLATE):
+            with self.subTest(template=number):
+                data = bytes.fromhex(self.driver.call('resdialog', os.environ['ULVAR_BL_EXE'],
+                                                      number))
+                got = parse_dialog_template(data)
+                self.assertEqual(got[:6], (extended, style, 0, rect, title, font))
+                self.assertEqual([c for c, _ in got[6]], controls)
+                self.assertEqual({ex for _, ex in got[6]}, {0}, 'no extended styles')
 
     def test_9_exit_ends_with_zero(self):
         self.driver.keys(self.hwnd, 'alt+f')  # "&File", then its "E&xit"

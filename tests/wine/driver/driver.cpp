@@ -22,6 +22,7 @@
 //                                  (Windows only: Wine does not read another process's menus)
 //   hasmenu <hwnd>                                      -> whether the window has a menu bar
 //   resmenu <module path> <id>                          -> a menu resource of a program file
+//   resdialog <module path> <id>                        -> a dialog template's bytes, in hex
 //   keys <hwnd> <key>[+<key>...]                        -> focuses the window, types the chord
 #include <windows.h>
 
@@ -303,6 +304,23 @@ std::string Execute(const std::vector<std::string>& args) {
         const MenuHandle menu{LoadMenuA(module.h, MAKEINTRESOURCEA(ParseNumber(args[2])))};
         if (!menu.h) throw Failure{"no menu " + args[2] + " in " + args[1]};
         return MenuJson(menu.h, 0);
+    }
+    if (cmd == "resdialog") {
+        NeedArgs(args, 3);
+        const ModuleHandle module{LoadLibraryExA(args[1].c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+        if (!module.h) throw Failure{"cannot load " + args[1]};
+        HRSRC res = FindResourceA(module.h, MAKEINTRESOURCEA(ParseNumber(args[2])),
+                                  MAKEINTRESOURCEA(5));  // RT_DIALOG
+        HGLOBAL data = res ? LoadResource(module.h, res) : nullptr;
+        const unsigned char* bytes = data ? static_cast<const unsigned char*>(LockResource(data)) : nullptr;
+        if (!bytes) throw Failure{"no dialog " + args[2] + " in " + args[1]};
+        std::string hex;
+        char buf[3];
+        for (DWORD i = 0, n = SizeofResource(module.h, res); i < n; ++i) {
+            std::snprintf(buf, sizeof buf, "%02x", bytes[i]);
+            hex += buf;
+        }
+        return JsonString(hex);
     }
     NeedArgs(args, 2);
     HWND hwnd = ParseWindow(args[1]);
