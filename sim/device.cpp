@@ -1,6 +1,7 @@
 #include "sim/device.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 using json = nlohmann::ordered_json;
@@ -20,6 +21,23 @@ std::string Hex(const uint8_t* p, size_t n) {
     std::string s(3 * n + 1, '\0');
     s.resize(static_cast<size_t>(HexEncode(s.data(), p, static_cast<int32_t>(n), 0)));
     if (!s.empty()) s.pop_back();
+    return s;
+}
+
+// Bytes from the line as journal text: printable ASCII as it is, any other
+// byte as \xHH, so that the report stays valid JSON (UTF-8) whatever came in.
+std::string LineText(const char* p, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = static_cast<uint8_t>(p[i]);
+        if (b >= 0x20 && b < 0x7F) {
+            s += static_cast<char>(b);
+        } else {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", b);
+            s += esc;
+        }
+    }
     return s;
 }
 
@@ -234,13 +252,13 @@ void Device::ResetFrame(json& ev) {
     }
     ev["kind"] = "reset";
     const std::string serial(text, DEST_LEN);
-    ev["serial"] = serial;
+    ev["serial"] = LineText(text, DEST_LEN);
 
     char crcText[8];
     AppendCrcHex(crcText, 0, Crc16(text, CRC_COVERED));
     if (std::memcmp(crcText, frame_.data() + CRC_TEXT_POS, 4) != 0) {
         ++resetsBadCrc_;
-        ev["reason"] = "bad CRC " + std::string(text + CRC_COVERED, 4) + ", expected " + crcText;
+        ev["reason"] = "bad CRC " + LineText(text + CRC_COVERED, 4) + ", expected " + crcText;
         return;
     }
     if (serial != cfg_.serial) {

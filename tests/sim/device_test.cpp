@@ -86,6 +86,24 @@ TEST_F(SimDevice, JunkBetweenFramesIsCountedOnce) {
     EXPECT_EQ(EventsOf(r, "junk").size(), 2u);
 }
 
+TEST_F(SimDevice, ReportStaysValidJsonWhateverAResetFrameHolds) {
+    // Any seven characters of the destination field go out as the serial.
+    Send(ResetFrameFor("\xC7\xCF" "12345"));
+    std::string badCrc = ResetFrameFor("0000000");
+    badCrc.replace(14, 4, "\xFF\x80\x01Z");
+    Send(badCrc);
+    const Json r = dev.Report();
+    EXPECT_EQ(r["summary"]["resets"]["wrong_serial"], 1);
+    EXPECT_EQ(r["summary"]["resets"]["bad_crc"], 1);
+    const std::vector<Json> resets = EventsOf(r, "reset");
+    ASSERT_EQ(resets.size(), 2u);
+    EXPECT_EQ(resets[0]["serial"], "\\xC7\\xCF12345");
+    EXPECT_EQ(resets[1]["reason"].get<std::string>().rfind("bad CRC \\xFF\\x80\\x01Z, expected ", 0), 0u);
+    std::string text;
+    ASSERT_NO_THROW(text = r.dump(2));
+    EXPECT_EQ(Json::parse(text), r);
+}
+
 TEST_F(SimDevice, ResentSectorOverwritesAndCountsAsRetry) {
     const SectorGeometry& g = GeometryFor(CHIP_ATMEGA168);
     Send("A");
