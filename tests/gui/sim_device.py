@@ -10,8 +10,11 @@ ULVAR_SIM_EXE names the simulator (the native build's ulvar-sim).
 """
 import json
 import os
+import random
 import subprocess
+import tempfile
 import time
+import unittest
 
 import harness
 
@@ -167,3 +170,51 @@ def answer_message_box(driver, title='Ulvar_Bl'):
     driver.call('post', driver.item(box, IDOK)['hwnd'], harness.BM_CLICK)
     driver.gone(box)
     return text
+
+
+def write_image(path, size, seed):
+    """A deterministic image of `size` random bytes; its path."""
+    with open(path, 'wb') as f:
+        f.write(bytes(random.Random(seed).randrange(256) for _ in range(size)))
+    return path
+
+
+class OneRunWithDevices(unittest.TestCase):
+    """One run of the program for the whole class, with COM1 on a link that
+    each test's simulated device takes over (attach)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.TemporaryDirectory()
+        cls.link = os.path.join(cls.workdir.name, 'com1')
+        harness.map_com_port(1, cls.link)
+        cls.driver = harness.Driver()
+        cls.app = harness.App(cls.driver, cls.workdir.name)
+        cls.hwnd = cls.app.main_window(cls.driver)['hwnd']
+        cls.device = None
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.device:
+            cls.device.stop()
+        cls.app.stop()
+        cls.driver.close()
+        cls.workdir.cleanup()
+
+    def setUp(self):
+        self.d = self.driver
+        self.h = self.hwnd
+
+    def tearDown(self):
+        # A capture that a failed check left running must not spill into the next test.
+        self.d.command(self.h, IDM_ABORT_CAPTURE)
+        time.sleep(SETTLE_S)
+        if self.device:
+            self.device.stop()
+            type(self).device = None
+
+    def attach(self, *options, expect=None):
+        if self.device:  # left by a failed check
+            self.device.stop()
+        type(self).device = SimDevice(self.link, self.workdir.name, *options, expect=expect)
+        return self.device

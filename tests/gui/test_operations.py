@@ -4,10 +4,7 @@ variants, Find Enc File through the open-file dialog, uploads for both
 sector sizes, and the go command with and without an answer."""
 import itertools
 import os
-import random
 import sys
-import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -15,51 +12,15 @@ import harness  # noqa: E402
 from sim_device import *  # noqa: E402,F401,F403
 
 
-class Operations(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.workdir = tempfile.TemporaryDirectory()
-        cls.link = os.path.join(cls.workdir.name, 'com1')
-        harness.map_com_port(1, cls.link)
-        cls.driver = harness.Driver()
-        cls.app = harness.App(cls.driver, cls.workdir.name)
-        cls.hwnd = cls.app.main_window(cls.driver)['hwnd']
-        cls.device = None
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.device:
-            cls.device.stop()
-        cls.app.stop()
-        cls.driver.close()
-        cls.workdir.cleanup()
-
+class Operations(OneRunWithDevices):
     def setUp(self):
-        self.d = self.driver
-        self.h = self.hwnd
+        super().setUp()
         # The one-stage dialogue and 128-byte sectors, unless a test says otherwise.
         set_check(self.d, self.h, CHK_BLVER, harness.BST_UNCHECKED)
         set_check(self.d, self.h, CHK_ATMEGA168, harness.BST_CHECKED)
 
-    def tearDown(self):
-        # A capture that a failed check left running must not spill into the next test.
-        self.d.command(self.h, IDM_ABORT_CAPTURE)
-        time.sleep(SETTLE_S)
-        if self.device:
-            self.device.stop()
-            type(self).device = None
-
-    def attach(self, *options, expect=None):
-        if self.device:  # left by a failed check
-            self.device.stop()
-        type(self).device = SimDevice(self.link, self.workdir.name, *options, expect=expect)
-        return self.device
-
     def image_file(self, name, size):
-        path = os.path.join(self.workdir.name, name)
-        with open(path, 'wb') as f:
-            f.write(bytes(random.Random(size).randrange(256) for _ in range(size)))
-        return path
+        return write_image(os.path.join(self.workdir.name, name), size, seed=size)
 
     def capture(self):
         return run(self.d, self.h, BTN_CAP, EDIT_RECV, lambda t: t.endswith(CAPTURED))

@@ -4,9 +4,7 @@ answers or vanishes mid-upload, an image too large for one-byte sector
 numbers, and a capture cut short by Abort Capture. Each ends in an upload
 the device holds byte for byte or in a clear message, never in a hang."""
 import os
-import random
 import sys
-import tempfile
 import time
 import unittest
 
@@ -17,47 +15,13 @@ from sim_device import *  # noqa: E402,F401,F403
 IMAGE_SIZE = 640  # five 128-byte sectors
 
 
-class OperationFaults(unittest.TestCase):
+class OperationFaults(OneRunWithDevices):
     @classmethod
     def setUpClass(cls):
-        cls.workdir = tempfile.TemporaryDirectory()
-        cls.link = os.path.join(cls.workdir.name, 'com1')
-        harness.map_com_port(1, cls.link)
-        cls.driver = harness.Driver()
-        cls.app = harness.App(cls.driver, cls.workdir.name)
-        cls.hwnd = cls.app.main_window(cls.driver)['hwnd']
-        cls.device = None
-        d, h = cls.driver, cls.hwnd
-        set_check(d, h, CHK_BLVER, harness.BST_UNCHECKED)
-        cls.image = os.path.join(cls.workdir.name, 'FIVE.ENC')
-        with open(cls.image, 'wb') as f:
-            f.write(bytes(random.Random(5).randrange(256) for _ in range(IMAGE_SIZE)))
-        pick_file(d, h, cls.image)
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.device:
-            cls.device.stop()
-        cls.app.stop()
-        cls.driver.close()
-        cls.workdir.cleanup()
-
-    def setUp(self):
-        self.d = self.driver
-        self.h = self.hwnd
-
-    def tearDown(self):
-        self.d.command(self.h, IDM_ABORT_CAPTURE)
-        time.sleep(SETTLE_S)
-        if self.device:
-            self.device.stop()
-            type(self).device = None
-
-    def attach(self, *options, expect=None):
-        if self.device:  # left by a failed check
-            self.device.stop()
-        type(self).device = SimDevice(self.link, self.workdir.name, *options, expect=expect)
-        return self.device
+        super().setUpClass()
+        set_check(cls.driver, cls.hwnd, CHK_BLVER, harness.BST_UNCHECKED)
+        cls.image = write_image(os.path.join(cls.workdir.name, 'FIVE.ENC'), IMAGE_SIZE, seed=5)
+        pick_file(cls.driver, cls.hwnd, cls.image)
 
     def capture_and_upload(self):
         run(self.d, self.h, BTN_CAP, EDIT_RECV, lambda t: t.endswith(CAPTURED))

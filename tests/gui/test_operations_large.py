@@ -2,7 +2,6 @@
 most a one-byte sector number reaches. At 22 ticks a sector this takes a
 minute or more, so it runs on its own."""
 import os
-import random
 import sys
 import tempfile
 import unittest
@@ -19,9 +18,7 @@ class LargestUpload(unittest.TestCase):
         with tempfile.TemporaryDirectory() as workdir:
             link = os.path.join(workdir, 'com1')
             harness.map_com_port(1, link)
-            image = os.path.join(workdir, 'FULL.ENC')
-            with open(image, 'wb') as f:
-                f.write(bytes(random.Random(256).randrange(256) for _ in range(IMAGE_SIZE)))
+            image = write_image(os.path.join(workdir, 'FULL.ENC'), IMAGE_SIZE, seed=256)
             d = harness.Driver()
             app = harness.App(d, workdir)
             device = SimDevice(link, workdir, expect=image)

@@ -1,5 +1,6 @@
 // Firmware upload sector by sector, its failures and limits.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -248,7 +249,11 @@ TEST(Upload, FileErrorsEndTheUploadWithTheirMessage) {
 // The default reads on the run-time's descriptor calls, with a real file.
 class RealFile : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "sequencer_upload";
+    // One folder per test and process: the test builds run side by side.
+    std::filesystem::path dir =
+        std::filesystem::path(testing::TempDir()) /
+        ("sequencer_upload_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(getpid()));
     std::filesystem::path path = dir / "fw.enc";
 
     void SetUp() override {
