@@ -2,7 +2,7 @@
 """Upload benchmark: a 32 KiB image at 38400 baud to the simulated bootloader,
 which takes every byte at the line rate (10 bits per byte) and spends a fixed
 time writing each page before it acknowledges it. The upload runs once with the
-specified pacing and once with --fast; each time is printed beside the physical
+standard pacing and once with --fast; each time is printed beside the physical
 limit: every frame byte and acknowledgement byte at 10 bits, plus the page
 writes.
 
@@ -74,7 +74,7 @@ def main():
               % (IMAGE_BYTES, BAUD, args.chip, args.page_write_ms))
         print('  physical limit       %7.2f s' % limit)
         results = {}
-        for name, fast in (('specified pacing', False), ('--fast', True)):
+        for name, fast in (('standard pacing', False), ('--fast', True)):
             t = timed_upload(args, image, fast)
             results[name] = t
             print('  %-20s %7.2f s   %5.2f x the limit' % (name, t, t / limit))

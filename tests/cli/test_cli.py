@@ -108,7 +108,7 @@ class UploadTest(CliTest):
         self.assertEqual(sim.returncode, 0, sim.stderr)
         self.assertEqual(sim.image, sample_image(1000))
 
-    def test_flash_with_the_specified_pacing(self):
+    def test_flash_with_the_standard_pacing(self):
         image = self.image(1024)
         sim = self.sim('--two-stage', '--pace', '--expect-go', expect=image)
         r = self.bl('flash', '--port', sim.path, '--image', image)
@@ -202,7 +202,7 @@ class FaultTest(CliTest):
         sim = self.sim('--two-stage')
         self.assertExit(self.bl('capture', '--port', sim.path, '--fast'), OK)
         report_path = os.path.join(self.dir, 'run.json')
-        # The specified pacing takes about 0.1 s a sector: 32 sectors outlast the signal.
+        # The standard pacing takes about 0.1 s a sector: 32 sectors outlast the signal.
         proc = self.bl_started('upload', '--port', sim.path, '--image', image,
                                '--json', report_path)
         time.sleep(1.0)
