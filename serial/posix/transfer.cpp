@@ -19,7 +19,9 @@ using Clock = std::chrono::steady_clock;
 // port failed, so the caller stops watching it.
 bool Drain(TTYInfo* tty) {
     uint8_t abIn[READ_MAX];
-    for (;;) {
+    // A device that never stops sending would keep the drain going for ever:
+    // closing ends it.
+    while (tty->bPortOpen.load() != 0) {
         const ssize_t n = read(tty->hComm, abIn, sizeof abIn);
         if (n > 0) {
             StoreResponseBytes(*tty, abIn, static_cast<int32_t>(n));
@@ -29,6 +31,7 @@ bool Drain(TTYInfo* tty) {
         if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return true;
         if (errno != EINTR) return false;
     }
+    return true;
 }
 
 // Waits until fd takes output or the deadline passes; false on time-out or a

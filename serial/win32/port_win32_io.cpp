@@ -56,12 +56,13 @@ DWORD WINAPI ReceiveThread(LPVOID param) {
     uint8_t abIn[kReadBlockMax + 1];
     while (tty->bPortOpen.load() == 1) {
         if ((WaitPortEvent(tty, &os) & EV_RXCHAR) == 0) continue;
-        // Drain everything the driver holds, stored or not.
+        // Drain everything the driver holds, stored or not; a device that never
+        // stops sending would keep this going for ever, so closing ends it.
         DWORD n;
         do {
             n = ReadPortBlock(tty, abIn, kReadBlockMax);
             StoreResponseBytes(*tty, abIn, static_cast<int32_t>(n));
-        } while (n > 0);
+        } while (n > 0 && tty->bPortOpen.load() == 1);
     }
 
     CloseHandle(os.hEvent);
