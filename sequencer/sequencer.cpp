@@ -67,17 +67,22 @@ const char* OutcomeName(Outcome outcome) {
     return "unknown";
 }
 
+TTYInfo* Sequencer::RecordForCommand() {
+    TTYInfo* tty = host_.Record();
+    if (tty == nullptr) {
+        Prepend(MSG_NO_RECORD);
+        outcome_ = Outcome::NoRecord;
+    }
+    return tty;
+}
+
 void Sequencer::Send(int notifyCode) {
     if (notifyCode != 0) {
         Prepend(MSG_NOT_CLICKED);
         return;
     }
-    TTYInfo* tty = host_.Record();
-    if (tty == nullptr) {
-        Prepend(MSG_NO_RECORD);
-        outcome_ = Outcome::NoRecord;
-        return;
-    }
+    TTYInfo* tty = RecordForCommand();
+    if (tty == nullptr) return;
     host_.SetPaneText(EDIT_RECV, " ");
     if (tty->bPortOpen.load() != 0) {
         if (!timerRunning_) outcome_ = Outcome::NotStarted;
@@ -212,12 +217,8 @@ void Sequencer::ArmCapture(int buttonId, bool blverChecked, bool luminaryChecked
 }
 
 void Sequencer::ArmReset57Capture() {
-    TTYInfo* tty = host_.Record();
-    if (tty == nullptr) {
-        Prepend(MSG_NO_RECORD);
-        outcome_ = Outcome::NoRecord;
-        return;
-    }
+    TTYInfo* tty = RecordForCommand();
+    if (tty == nullptr) return;
     host_.SetPaneText(EDIT_RECV, "");
     if (tty->bPortOpen.load() != 0) host_.Disconnect(*tty);
     tty->dwBaud = BAUD_RESET57;

@@ -112,6 +112,8 @@ public:
     bool AnswerComplete() const;
 
 private:
+    // The connection record; without one, "WM_COMMAND: Error, GETNPTTYINFO".
+    TTYInfo* RecordForCommand();
     void StartStep(TTYInfo& tty);
     void ReceiveStep(TTYInfo& tty);
     void Ending(TTYInfo& tty);
