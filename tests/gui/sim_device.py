@@ -102,9 +102,11 @@ def run(driver, hwnd, command_id, control_id, predicate, timeout_s=30):
     """Issues a command and waits until the operation it starts has ended.
     The command is sent, not posted, so no text read after it is older."""
     driver.call('send', hwnd, WM_COMMAND, command_id)
-    text = wait_text(driver, hwnd, control_id, predicate, timeout_s)
+    wait_text(driver, hwnd, control_id, predicate, timeout_s)
     time.sleep(SETTLE_S)
-    return text
+    # Read again: a predicate that also looks at another pane may have seen
+    # this one a step earlier. Nothing writes the panes once an operation ended.
+    return driver.text(hwnd, control_id)
 
 
 def upload(driver, hwnd, timeout_s=60):
