@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
                    "KIND: no-answer | garbage[=BYTES] | partial | split[=MS] |\n"
                    "      flood=BYTES | late=MS | vanish\n"
                    "COUNT: attempts hit (default 1), e.g. sector=3:no-answer*5")
-        ->type_name("SPEC");
+        ->type_name("FAULT");
     app.add_option("--time-limit", timeLimitS, "Stop after this many seconds")
         ->type_name("SECONDS")
         ->check(CLI::PositiveNumber);
